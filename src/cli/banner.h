@@ -1,0 +1,8 @@
+#pragma once
+
+namespace talvo {
+
+// Prints the title banner.
+void _banner();
+
+}  // namespace talvo

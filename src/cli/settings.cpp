@@ -1,0 +1,7 @@
+#include "cli/settings.h"
+
+namespace talvo {
+
+RunSettings settings;
+
+}  // namespace talvo
