@@ -1,0 +1,5 @@
+# The Linux build: unit tests and end-to-end runs against the simulated phone.
+set -euo pipefail
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$(nproc)"
