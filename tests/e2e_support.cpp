@@ -141,10 +141,16 @@ int PhoneSim::wait_exit(int timeout_ms)
 
 ToolRun run_tool(const std::vector<std::string>& args, const std::string& cwd, int timeout_ms)
 {
+    return run_program(TALVO_CMD_PATH, args, cwd, timeout_ms);
+}
+
+ToolRun run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& cwd, int timeout_ms)
+{
     ToolRun run;
     const auto start = Clock::now();
     int out_fd = -1;
-    const pid_t pid = spawn(TALVO_CMD_PATH, args, out_fd, cwd);
+    const pid_t pid = spawn(program, args, out_fd, cwd);
     if (pid < 0) return run;
     const bool ended = read_until_eof(out_fd, run.out, start + std::chrono::milliseconds(timeout_ms));
     if (!ended) kill(pid, SIGKILL);

@@ -39,6 +39,10 @@ struct ToolRun {
 ToolRun run_tool(const std::vector<std::string>& args, const std::string& cwd = "",
                  int timeout_ms = 10000);
 
+// The same for any program.
+ToolRun run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& cwd = "", int timeout_ms = 10000);
+
 // The title banner and usage text, as the tool prints them.
 extern const char* const banner;
 extern const char* const usage;

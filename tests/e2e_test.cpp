@@ -188,6 +188,36 @@ TEST_F(EndToEnd, PortThatCannotBeOpened)
     EXPECT_EQ(content.str(), "unchanged");
 }
 
+// -p 2 opens /dev/ttyS1. The run happens in a private mount namespace whose /dev is
+// an empty scratch file system with only ttyS1 in it, bound to the phone's
+// pseudo-terminal: no real serial device can be reached, whatever goes wrong.
+TEST_F(EndToEnd, NumberedPortInAPrivateNamespace)
+{
+    PhoneSim phone({"-r", rules});
+    ASSERT_FALSE(phone.device.empty());
+    const std::string holder = dir.write("ttyS1", "");
+    const std::string script =
+        "set -e\n"
+        "mount --bind \"$1\" \"$2\"\n"
+        "mount -t tmpfs talvo-dev /dev\n"
+        "touch /dev/ttyS1\n"
+        "mount --bind \"$2\" /dev/ttyS1\n"
+        "[ \"$(stat -L -c %t /dev/ttyS1)\" = 88 ]\n"  // a pseudo-terminal (major 136)
+        "shift 2\n"
+        "exec \"$@\"\n";
+    const ToolRun probe = run_program("/usr/bin/unshare", {"-m", "--propagation", "private", "true"});
+    if (probe.status != 0) GTEST_SKIP() << "no private mount namespace here";
+    const ToolRun run = run_program(
+        "/usr/bin/unshare", {"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh",
+                             phone.device, holder, TALVO_CMD_PATH, "-p", "2", "-f", data_file,
+                             "readversion"});
+    EXPECT_EQ(run.out, std::string(banner) + "Port: com2, 19200 bps, input file: " + data_file +
+                           "\n" + sent(readversion_frame) +
+                           answered(frame({0x10, 0x20, 0x01, 0x00})) +
+                           "command finished successfully!\n");
+    EXPECT_EQ(run.status, 0);
+}
+
 TEST_F(EndToEnd, SetUpFailuresAndUsage)
 {
     struct Case {
