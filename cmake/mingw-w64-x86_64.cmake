@@ -4,8 +4,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(TALVO_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TALVO_MINGW_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${TALVO_MINGW_TRIPLE}-g++)
+# The posix thread model: GoogleTest needs std::mutex, which the win32 model of this
+# compiler generation lacks. Its thread library is linked in statically below.
+set(CMAKE_C_COMPILER ${TALVO_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TALVO_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TALVO_MINGW_TRIPLE}-windres)
 
 # Libraries and headers come from the target's tree only; build tools from the host.
