@@ -113,13 +113,16 @@ std::uint32_t _read_port(std::uint8_t* buffer, std::uint32_t count)
     if (count == 0) return 0;
     const std::uint64_t started = _clock_ms();
     DWORD got = 0;
-    if (!ReadFile(port_handle, buffer, count, &got, nullptr)) {
+    const BOOL read = ReadFile(port_handle, buffer, count, &got, nullptr);
+    if (!read) {
         clear_line_errors();
+        got = 0;
+    }
+    if (got == 0) {
         // A port that is gone fails at once: still take the read's wait, so that the
         // answer loop idles until its deadline instead of spinning.
         const std::uint64_t spent = _clock_ms() - started;
         if (spent < READ_WAIT_MS) Sleep(static_cast<DWORD>(READ_WAIT_MS - spent));
-        return 0;
     }
     return got;
 }
