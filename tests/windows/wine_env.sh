@@ -141,5 +141,5 @@ talvo_wine_check_ports()
     for n in $(printf '%s\n' "${!TALVO_WINE_MAPPED[@]}" | sort -n); do
         mapped+=" COM$n=${TALVO_WINE_MAPPED[$n]}"
     done
-    talvo_wine_log "COM1..COM$TALVO_WINE_PORTS lead to nothing but${mapped:- none}"
+    talvo_wine_log "COM1..COM$TALVO_WINE_PORTS lead to nothing${mapped:+ but}$mapped"
 }
