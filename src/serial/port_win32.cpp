@@ -119,8 +119,9 @@ std::uint32_t _read_port(std::uint8_t* buffer, std::uint32_t count)
         got = 0;
     }
     if (got == 0) {
-        // A port that is gone fails at once: still take the read's wait, so that the
-        // answer loop idles until its deadline instead of spinning.
+        // A port that is gone fails at once, and a driver may come back at once with
+        // nothing: the read still takes its wait, so that the answer loop idles until
+        // its deadline instead of spinning.
         const std::uint64_t spent = _clock_ms() - started;
         if (spent < READ_WAIT_MS) Sleep(static_cast<DWORD>(READ_WAIT_MS - spent));
     }
