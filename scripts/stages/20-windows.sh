@@ -7,6 +7,7 @@ jobs=$(nproc)
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-win -j"$jobs"
+echo "--- cross build done after ${SECONDS} s"
 
 # One executable that stands alone: it may import nothing but system DLLs.
 imports=$(x86_64-w64-mingw32-objdump -p build-win/talvo_cmd.exe | sed -n 's/^\s*DLL Name: //p' | sort -u)
@@ -32,5 +33,6 @@ for test_exe in build-win/tests/*.exe; do
     wine "$test_exe" </dev/null | tr -d '\r'
 done
 talvo_wine_stop
+echo "--- unit tests under Wine done after ${SECONDS} s"
 
 bash tests/windows/e2e.sh build-win build/talvo_phone_sim
