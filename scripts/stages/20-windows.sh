@@ -26,6 +26,7 @@ if [ ! -x build/talvo_phone_sim ]; then
 fi
 
 . tests/windows/wine_env.sh
+trap talvo_wine_stop EXIT  # Wine ends with the stage, whatever fails
 talvo_wine_init build-win
 talvo_wine_map  # every port to nothing before any program runs
 for test_exe in build-win/tests/*.exe; do
