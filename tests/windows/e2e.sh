@@ -140,7 +140,7 @@ run_case notfound 0 -p 7 "${f[@]}" readall
 run_case quiet_success 0 -q -p 7 "${f[@]}" readversion
 run_case quiet_reject 0 -p 7 "${f[@]}" reject -q
 run_case quiet_notfound 0 -q -p 7 "${f[@]}" NoSuch
-run_case quiet_success 0 -q -p 7 readversion  # talvo_cmd.dat in the working folder
+run_case default_datafile 0 -q -p 7 readversion  # talvo_cmd.dat in the working folder
 run_case missing_datafile 1 -p 7 -f nosuch.dat readversion
 run_case usage 0
 
