@@ -73,12 +73,12 @@ talvo_wine_start()
 # leaves it running.
 talvo_wine_map()
 {
-    local spec n path reg="$WINEPREFIX/ports.reg"
+    local mapping n path reg="$WINEPREFIX/ports.reg"
     declare -gA TALVO_WINE_MAPPED=()
-    for spec in "$@"; do
-        n=${spec%%=*}
-        path=${spec#*=}
-        case "$n" in ''|*[!0-9]*) echo "wine: bad port number in '$spec'" >&2; return 1 ;; esac
+    for mapping in "$@"; do
+        n=${mapping%%=*}
+        path=${mapping#*=}
+        case "$n" in ''|*[!0-9]*) echo "wine: bad port number in '$mapping'" >&2; return 1 ;; esac
         if [ "$n" -lt 1 ] || [ "$n" -gt "$TALVO_WINE_PORTS" ]; then
             echo "wine: COM$n is outside 1..$TALVO_WINE_PORTS" >&2
             return 1
