@@ -1,9 +1,10 @@
 // The serial port on Windows, through the kernel32 communications calls.
-// COM<n> is the device COM<n>; -d hands any name (COM12, \\.\COM12) to CreateFileA.
+// COM<n> is the device COM<n>; -d names any device (COM12, \\.\COM12).
 
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "cli/settings.h"
 #include "serial/clock.h"
@@ -22,6 +23,20 @@ constexpr DWORD QUEUE_SIZE = 4096;
 
 // What a one-byte read waits at most when nothing comes: 5 ms per byte plus 5 ms.
 constexpr std::uint64_t READ_WAIT_MS = 10;
+
+// Windows knows only COM1 to COM9 by their plain names: a plain COM12 would be looked
+// up as a file. A bare COM with two digits or more therefore gets the device prefix;
+// every other name is used as given.
+std::string device_path(const char* name)
+{
+    const bool com = (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+                     (name[2] == 'M' || name[2] == 'm');
+    if (!com || name[3] == '\0' || name[4] == '\0') return name;
+    for (const char* c = name + 3; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return name;
+    }
+    return std::string("\\\\.\\") + name;
+}
 
 void clear_line_errors()
 {
@@ -42,7 +57,8 @@ int _open_port(unsigned port_number)
 int _open_device(const char* device_name)
 {
     // Exclusive access, plain synchronous input and output.
-    const HANDLE handle = CreateFileA(device_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const std::string path = device_path(device_name);
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return 0;
     // Only a character device is a port: a file, a pipe or a name that opens onto
