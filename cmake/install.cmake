@@ -18,9 +18,7 @@ if(WIN32)
   # builds talvo_cmd and talvo_guide_txt first), not the cross-built tests as well.
   set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
   install(TARGETS talvo_cmd RUNTIME DESTINATION .)
-  if(EXISTS ${TALVO_EXAMPLE_DATA_FILE})
-    install(FILES ${TALVO_EXAMPLE_DATA_FILE} DESTINATION .)
-  endif()
+  install(FILES ${TALVO_EXAMPLE_DATA_FILE} DESTINATION .)
 
   # The guide for Windows users: the same text with CR LF line ends, made again
   # whenever docs/guide.txt changes.
@@ -35,19 +33,12 @@ if(WIN32)
   add_custom_target(talvo_guide_txt ALL DEPENDS ${guide_crlf})
   install(FILES ${guide_crlf} DESTINATION .)
 else()
-  install(TARGETS talvo_cmd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  if(TARGET talvo_phone_sim)
-    install(TARGETS talvo_phone_sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
+  install(TARGETS talvo_cmd talvo_phone_sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
   # Manual pages, compressed as Debian installs them; man reads both forms.
   find_program(GZIP_EXECUTABLE gzip)
-  set(man_pages talvo_cmd.1)
-  if(TARGET talvo_phone_sim)
-    list(APPEND man_pages talvo_phone_sim.1)
-  endif()
   set(man_outputs)
-  foreach(page IN LISTS man_pages)
+  foreach(page IN ITEMS talvo_cmd.1 talvo_phone_sim.1)
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
     if(GZIP_EXECUTABLE)
       set(output ${PROJECT_BINARY_DIR}/man/${page}.gz)
@@ -65,12 +56,9 @@ else()
   add_custom_target(talvo_man_pages ALL DEPENDS ${man_outputs})
   install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-  foreach(example IN ITEMS ${TALVO_EXAMPLE_DATA_FILE} ${TALVO_EXAMPLE_RULES_FILE})
-    if(EXISTS ${example})
-      install(FILES ${example} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    endif()
-  endforeach()
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${TALVO_EXAMPLE_DATA_FILE} ${TALVO_EXAMPLE_RULES_FILE}
+                ${PROJECT_SOURCE_DIR}/docs/guide.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   # Found by bash-completion on first use of the command name.
   install(FILES ${PROJECT_SOURCE_DIR}/completion/talvo_cmd.bash
