@@ -139,6 +139,12 @@ for page in talvo_cmd talvo_phone_sim; do
 done
 # Plain text, one paragraph a line, no hyphenation, blanks squeezed.
 render() { groff -man -Tascii -P-cbu -rLL=3000n -rHY=0 "$1" 2>/dev/null | tr -s ' '; }
+# man finds the pages by name in the unpacked tree, as it does under /usr.
+for page in talvo_cmd talvo_phone_sim; do
+    check "man -M finds $page" test "$(man -M "$root/usr/share/man" -w "$page" 2>/dev/null)" = \
+        "$root/usr/share/man/man1/$page.1.gz"
+    check "man -M renders $page" grep -q "^NAME" <<<"$(MANWIDTH=80 man -M "$root/usr/share/man" "$page" 2>/dev/null)"
+done
 rendered=$(render "$scratch/talvo_cmd.1")
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS "DATA FILE" DIAGNOSTICS "EXIT STATUS" \
     FILES EXAMPLES TROUBLESHOOTING "SEE ALSO"; do
