@@ -38,7 +38,8 @@ dir=$scratch/$folder
 check "talvo_cmd.exe is a Windows console program for x86-64" \
     grep -q 'PE32+ executable (console) x86-64' <<<"$(file "$dir/talvo_cmd.exe")"
 # Only system DLLs beside it: the C++ runtime is linked in.
-dlls=$(objdump -p "$dir/talvo_cmd.exe" 2>/dev/null | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
+dlls=$("$objdump" -p "$dir/talvo_cmd.exe" 2>/dev/null | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 check "talvo_cmd.exe imports kernel32.dll" grep -qx kernel32.dll <<<"$dlls"
 check "talvo_cmd.exe needs only system DLLs (got: $(echo $dlls))" \
     test -z "$(grep -vE '^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|advapi32|user32|ws2_32)\.dll$' <<<"$dlls")"
