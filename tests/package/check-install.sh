@@ -30,9 +30,9 @@ else
     diff <(echo "$packaged") <(echo "$installed")
 fi
 check "installed talvo_cmd runs" "$prefix/bin/talvo_cmd" >/dev/null
-spec=$(bash -c 'source "$1" && complete -p talvo_cmd' sh \
+registered=$(bash -c 'source "$1" && complete -p talvo_cmd' sh \
     "$prefix/share/bash-completion/completions/talvo_cmd")
-check "completion registers: $spec" test "$spec" = "complete -F _talvo_cmd talvo_cmd"
+check "completion registers: $registered" test "$registered" = "complete -F _talvo_cmd talvo_cmd"
 
 echo "install: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -67,12 +67,12 @@ expect_sorted()
 }
 
 # --- registration
-spec=$(complete -p talvo_cmd 2>/dev/null)
-if [[ $spec =~ ^complete\ -F\ ([^ ]+)\ talvo_cmd$ ]]; then
+registered=$(complete -p talvo_cmd 2>/dev/null)
+if [[ $registered =~ ^complete\ -F\ ([^ ]+)\ talvo_cmd$ ]]; then
     ok
     function=${BASH_REMATCH[1]}
 else
-    bad "complete -p talvo_cmd: '$spec'"
+    bad "complete -p talvo_cmd: '$registered'"
     echo "completion: $passed passed, $failed failed"
     exit 1
 fi
