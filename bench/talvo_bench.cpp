@@ -479,6 +479,7 @@ struct Figures {
     std::vector<double> timeout_ms, timeout_cpu_ms, vanish_cpu_ms, vanish_ms, polls_cpu_ms,
         polls_ms;
     std::vector<double> line_ms[2];
+    std::vector<double> line_to_send_ms[2], line_pacing_ms[2], line_to_exit_ms[2];
 };
 
 Figures figures;
@@ -648,20 +649,34 @@ bool measure_waits()
 }
 
 // The largest frame both ways, with the phone pacing its answer at the line speed.
+// Each run is also cut in three: start to the end of the send, the phone's pacing up
+// to the write of the answer's last byte, and from there to the exit.
 bool measure_line_speeds()
 {
     for (int s = 0; s < 2; ++s) {
         const int speed = line_speeds[s];
+        const std::string timing = paths.work + "/line.ns";
+        (void)unlink(timing.c_str());
         Phone phone;
-        if (!start_phone(phone, {"-b", std::to_string(speed), "-r", paths.work + "/big.rules"},
+        if (!start_phone(phone,
+                         {"-b", std::to_string(speed), "-t", timing, "-r", paths.work + "/big.rules"},
                          paths.work + "/phone-line.log"))
             return false;
         const std::vector<std::string> tool = tool_args(phone.device, big_command, speed);
+        std::size_t lines = 0;
         bool good = true;
         for (int i = -1; good && i < counts.line_runs; ++i) {  // one untimed first
-            const Run t = run_program(tool);
+            std::int64_t sent_ns = 0;
+            const Run t = run_timing_send(tool, phone.device, sent_ns);
             good = expect(t, 0, "", "a line-speed run");
-            if (good && i >= 0) figures.line_ms[s].push_back(t.wall_ms());
+            const std::int64_t last_byte_ns = good ? next_timing(timing, lines) : 0;
+            if (good && (sent_ns == 0 || last_byte_ns == 0))
+                good = broken("a line-speed run without its send or its last answer byte");
+            if (!good || i < 0) continue;
+            figures.line_ms[s].push_back(t.wall_ms());
+            figures.line_to_send_ms[s].push_back(ns_to_ms(sent_ns - t.start_ns));
+            figures.line_pacing_ms[s].push_back(ns_to_ms(last_byte_ns - sent_ns));
+            figures.line_to_exit_ms[s].push_back(ns_to_ms(t.end_ns - last_byte_ns));
         }
         stop_phone(phone, 0);
         if (!good) return false;
@@ -783,7 +798,13 @@ void print_table(const Machine& m)
         {"line speed 2400 bps, median", ms(median(f.line_ms[0]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 2400, 1) + ")"},
         {"line speed 19200 bps, median", ms(median(f.line_ms[1]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 19200, 1) + ")"},
     };
+    std::string parts[2];
+    for (int s = 0; s < 2; ++s)
+        parts[s] = ms(median(f.line_to_send_ms[s])) + " + " + ms(median(f.line_pacing_ms[s]), 1) + " + " +
+                   ms(median(f.line_to_exit_ms[s]));
     for (const auto& row : rows) std::printf("%-34s %s\n", row.name, row.value.c_str());
+    std::printf("%-34s %s\n", "  2400: to send + pacing + to exit", parts[0].c_str());
+    std::printf("%-34s %s\n", "  19200: to send + pacing + to exit", parts[1].c_str());
 
     std::printf("\n%-16s %-32s %-34s %-34s %s\n", "target", "measured", "against", "target", "verdict");
     for (const Target& t : targets)
@@ -840,7 +861,10 @@ bool write_json(const Machine& m)
         const double wire = BIG_FRAME_SIZE * 10.0 * 1000.0 / line_speeds[s];
         j += "  \"line_" + std::to_string(line_speeds[s]) + "\": {\"wire_ms\": " + json_number(wire) +
              ", \"ratio\": " + json_number(median(f.line_ms[s]) / wire) +
-             ", \"whole_ms\": " + json_stats(f.line_ms[s]) + "},\n";
+             ", \"whole_ms\": " + json_stats(f.line_ms[s]) +
+             ", \"start_to_send_ms\": " + json_stats(f.line_to_send_ms[s]) +
+             ", \"send_to_last_byte_ms\": " + json_stats(f.line_pacing_ms[s]) +
+             ", \"last_byte_to_exit_ms\": " + json_stats(f.line_to_exit_ms[s]) + "},\n";
     }
     j += "  \"targets\": {";
     for (std::size_t i = 0; i < targets.size(); ++i) {
