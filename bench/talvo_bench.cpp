@@ -648,28 +648,31 @@ bool measure_waits()
     return good;
 }
 
-// The largest frame both ways, with the phone pacing its answer at the line speed.
-// Each run is also cut in three: start to the end of the send, the phone's pacing up
-// to the write of the answer's last byte, and from there to the exit.
+// The largest frame both ways, with the phone pacing its answer at the line speed,
+// the two speeds taking turns (a burst of load then spoils neither alone). Each run
+// is also cut in three: start to the end of the send, the phone's pacing up to the
+// write of the answer's last byte, and from there to the exit.
 bool measure_line_speeds()
 {
-    for (int s = 0; s < 2; ++s) {
-        const int speed = line_speeds[s];
-        const std::string timing = paths.work + "/line.ns";
-        (void)unlink(timing.c_str());
-        Phone phone;
-        if (!start_phone(phone,
-                         {"-b", std::to_string(speed), "-t", timing, "-r", paths.work + "/big.rules"},
-                         paths.work + "/phone-line.log"))
-            return false;
-        const std::vector<std::string> tool = tool_args(phone.device, big_command, speed);
-        std::size_t lines = 0;
-        bool good = true;
-        for (int i = -1; good && i < counts.line_runs; ++i) {  // one untimed first
+    Phone phones[2];
+    std::string timing[2];
+    std::size_t lines[2] = {0, 0};
+    bool good = true;
+    for (int s = 0; good && s < 2; ++s) {
+        timing[s] = paths.work + "/line-" + std::to_string(line_speeds[s]) + ".ns";
+        (void)unlink(timing[s].c_str());
+        good = start_phone(phones[s],
+                           {"-b", std::to_string(line_speeds[s]), "-t", timing[s], "-r",
+                            paths.work + "/big.rules"},
+                           paths.work + "/phone-line.log");
+    }
+    for (int i = -1; good && i < counts.line_runs; ++i) {  // one untimed round first
+        for (int s = 0; good && s < 2; ++s) {
             std::int64_t sent_ns = 0;
-            const Run t = run_timing_send(tool, phone.device, sent_ns);
+            const Run t = run_timing_send(tool_args(phones[s].device, big_command, line_speeds[s]),
+                                          phones[s].device, sent_ns);
             good = expect(t, 0, "", "a line-speed run");
-            const std::int64_t last_byte_ns = good ? next_timing(timing, lines) : 0;
+            const std::int64_t last_byte_ns = good ? next_timing(timing[s], lines[s]) : 0;
             if (good && (sent_ns == 0 || last_byte_ns == 0))
                 good = broken("a line-speed run without its send or its last answer byte");
             if (!good || i < 0) continue;
@@ -678,10 +681,9 @@ bool measure_line_speeds()
             figures.line_pacing_ms[s].push_back(ns_to_ms(last_byte_ns - sent_ns));
             figures.line_to_exit_ms[s].push_back(ns_to_ms(t.end_ns - last_byte_ns));
         }
-        stop_phone(phone, 0);
-        if (!good) return false;
     }
-    return true;
+    for (Phone& phone : phones) stop_phone(phone, 0);
+    return good;
 }
 
 // ---------------------------------------------------------------- report
