@@ -648,10 +648,12 @@ bool measure_waits()
     return good;
 }
 
-// The largest frame both ways, with the phone pacing its answer at the line speed,
-// the two speeds taking turns (a burst of load then spoils neither alone). Each run
-// is also cut in three: start to the end of the send, the phone's pacing up to the
-// write of the answer's last byte, and from there to the exit.
+// The largest frame both ways, with the phone pacing its answer at the line speed:
+// the runs of one speed in a row, as a script would make them (taking turns with
+// the other speed, each 19200 bps run would start after a second of near idleness,
+// and a process starts 0.2-0.7 ms slower then here). Each run is also cut in three:
+// start to the end of the send, the phone's pacing up to the write of the answer's
+// last byte, and from there to the exit.
 bool measure_line_speeds()
 {
     Phone phones[2];
@@ -666,8 +668,8 @@ bool measure_line_speeds()
                             paths.work + "/big.rules"},
                            paths.work + "/phone-line.log");
     }
-    for (int i = -1; good && i < counts.line_runs; ++i) {  // one untimed round first
-        for (int s = 0; good && s < 2; ++s) {
+    for (int s = 0; good && s < 2; ++s) {
+        for (int i = -1; good && i < counts.line_runs; ++i) {  // one untimed run first
             std::int64_t sent_ns = 0;
             const Run t = run_timing_send(tool_args(phones[s].device, big_command, line_speeds[s]),
                                           phones[s].device, sent_ns);
