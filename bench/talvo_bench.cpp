@@ -649,11 +649,9 @@ bool measure_waits()
 }
 
 // The largest frame both ways, with the phone pacing its answer at the line speed:
-// the runs of one speed in a row, as a script would make them (taking turns with
-// the other speed, each 19200 bps run would start after a second of near idleness,
-// and a process starts 0.2-0.7 ms slower then here). Each run is also cut in three:
-// start to the end of the send, the phone's pacing up to the write of the answer's
-// last byte, and from there to the exit.
+// the runs of one speed in a row, as a script would make them. Each run is also cut
+// in three: start to the end of the send, the phone's pacing up to the write of the
+// answer's last byte, and from there to the exit.
 bool measure_line_speeds()
 {
     Phone phones[2];
