@@ -1,5 +1,6 @@
 # -DTALVO_SANITIZE=ON: AddressSanitizer and UndefinedBehaviorSanitizer for every
 # target, the first report ending the process, so that a test run fails on it.
+include_guard(GLOBAL)
 option(TALVO_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
 if(TALVO_SANITIZE)
