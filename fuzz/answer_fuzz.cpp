@@ -67,10 +67,10 @@ AnswerResult judge(const std::uint8_t* b)
     const int length = b[1];
     const bool framed = b[0] == 0x02 && b[length + 3] == 0x03 && b[4] == 0x01;
     if (!framed) return 5;
-    const std::uint8_t sum = std::accumulate(b, b + length + 2, std::uint8_t{0},
-                                             [](std::uint8_t x, std::uint8_t y) {
-                                                 return static_cast<std::uint8_t>(x ^ y);
-                                             });
+    const std::uint8_t sum =
+        std::accumulate(b, b + length + 2, std::uint8_t{0}, [](std::uint8_t x, std::uint8_t y) {
+            return static_cast<std::uint8_t>(x ^ y);
+        });
     if (sum != b[length + 2]) return 6;
     if (b[5] == 'E') return 3;
     if (b[5] == 'v' && length == 4) return 7;
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (n == 0xff)
                 fake::serial.incoming.push_back({at, 0xff});
             else
-                at += 16u * n;
+                at += std::uint64_t{16} * n;
             continue;
         }
         fake::serial.incoming.push_back({at, data[i++]});  // a lone FF at the end is FF
@@ -115,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     check(result == 0 || result == 1 || result == 3 || result == 5 || result == 6 || result == 7,
           "result is one that reception returns");
-    check(a.write_position >= 0 && a.write_position < ANSWER_BUFFER_SIZE, "write position in 0..259");
+    check(a.write_position >= 0 && a.write_position < ANSWER_BUFFER_SIZE,
+          "write position in 0..259");
     check(a.expected_end_index >= 0 && a.expected_end_index <= 258, "expected end index <= 258");
 
     const std::size_t taken = fake::serial.next_incoming;

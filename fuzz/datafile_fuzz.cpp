@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(std::memcmp(sent.data(), command_frame.bytes, sent.size()) == 0,
               "frame sent as it stands in the buffer");
         check(printed == 0, "nothing printed in quiet immediate mode");
-        check(file.size() > 0, "a frame needs a line");
+        check(!file.empty(), "a frame needs a line");
     }
     return 0;
 }

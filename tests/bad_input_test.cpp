@@ -56,9 +56,9 @@ std::string with_zeros(const std::string& text)
 struct DataCase {
     const char* what;
     std::string content;
-    std::string name;         // as given on the command line
-    Bytes frame;              // what is sent; empty: the command is not found
-    off_t size = 0;           // when larger than the content: the file is extended, sparse
+    std::string name;  // as given on the command line
+    Bytes frame;       // what is sent; empty: the command is not found
+    off_t size = 0;    // when larger than the content: the file is extended, sparse
 };
 
 const off_t hundred_mb = 100L * 1024 * 1024;
@@ -70,24 +70,36 @@ std::vector<DataCase> data_cases()
         {"100 MB file, the command in its first line", readversion_line + eol, "readversion",
          readversion_frame, hundred_mb},
         {"100 MB file, the command after byte 10000",
-         std::string(10000, ';') + eol + readversion_line + eol, "readversion", {}, hundred_mb},
+         std::string(10000, ';') + eol + readversion_line + eol,
+         "readversion",
+         {},
+         hundred_mb},
         {"binary garbage", noise(65536, true), "readversion", {}},
         {"binary garbage without zero or CR, then the command",
          noise(5000, false) + eol + readversion_line + eol, "readversion", readversion_frame},
         {"no CR at all", repeated(readversion_line + "\n", 100), "readversion", {}},
-        {"zero byte inside an earlier line", with_zeros("a 01@ 02\r\n") + readversion_line + eol,
-         "readversion", {}},
+        {"zero byte inside an earlier line",
+         with_zeros("a 01@ 02\r\n") + readversion_line + eol,
+         "readversion",
+         {}},
         {"zero byte in place of each line feed", with_zeros("a 01\r@" + readversion_line + "\r@"),
          "readversion", readversion_frame},
         {"zero bytes after the last line", readversion_line + eol + std::string(100, '\0') + "junk",
          "readversion", readversion_frame},
         {"a line of 1000 tokens", readversion_line + repeated(" ff", 993) + eol, "readversion",
          readversion_frame},
-        {"a 100 KB command name", readversion_line + eol, std::string(100 * 1024, 'N'), {}},
+        {"a 100 KB command name",
+         readversion_line + eol,
+         std::string(std::size_t{100} * 1024, 'N'),
+         {}},
         {"name with bytes above 127", "z\xc3\xa4hler 02 01 e4 xx 03\r\n", "Z\xc3\xa4HLER",
          Bytes{0x02, 0x01, 0xe4, 0xe7, 0x03}},
-        {"bytes above 127 are not lowercased", "z\xc3\xa4hler 02 01 e4 xx 03\r\n", "Z\xc3\x84HLER", {}},
-        {"name of bytes ff and fe", "\xff\xfe 02 00 xx 03\r\n", "\xff\xfe", Bytes{0x02, 0x00, 0x02, 0x03}},
+        {"bytes above 127 are not lowercased",
+         "z\xc3\xa4hler 02 01 e4 xx 03\r\n",
+         "Z\xc3\x84HLER",
+         {}},
+        {"name of bytes ff and fe", "\xff\xfe 02 00 xx 03\r\n", "\xff\xfe",
+         Bytes{0x02, 0x00, 0x02, 0x03}},
     };
 }
 
@@ -123,10 +135,11 @@ TEST_F(BadInput, DataFilesAndNames)
             expected += "Error: command '" + lowercased(c.name) + "' not found!\n";
         } else {
             const int length = c.frame[1];
-            const Bytes answer = frame({length >= 1 ? c.frame[2] : Bytes::value_type{0},
-                                        length >= 2 ? c.frame[3] : Bytes::value_type{0}, 0x01, 0x00});
-            expected += "sending command: " + hex_trace(c.frame) + "\nanswer: " + hex_trace(answer) +
-                        "\ncommand finished successfully!\n";
+            const Bytes answer =
+                frame({length >= 1 ? c.frame[2] : Bytes::value_type{0},
+                       length >= 2 ? c.frame[3] : Bytes::value_type{0}, 0x01, 0x00});
+            expected += "sending command: " + hex_trace(c.frame) +
+                        "\nanswer: " + hex_trace(answer) + "\ncommand finished successfully!\n";
         }
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(r.status, 0);

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <ftw.h>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): not every libc declares it
 
 namespace talvo::e2e {
 
@@ -59,6 +59,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         full = wrapped;
     }
     std::vector<char*> argv;
+    argv.reserve(full.size() + 1);
     for (std::string& a : full) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
@@ -75,7 +76,9 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
 
 double cpu_ms_of(const rusage& usage)
 {
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
@@ -114,7 +117,7 @@ ScratchDir::~ScratchDir()
 
 std::string ScratchDir::write(const std::string& name, const std::string& content) const
 {
-    const std::string file = path + "/" + name;
+    std::string file = path + "/" + name;
     if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
         std::fwrite(content.data(), 1, content.size(), f);
         std::fclose(f);

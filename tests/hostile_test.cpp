@@ -68,10 +68,14 @@ std::string hex_words(const Bytes& bytes)
 std::string rules_text()
 {
     return "f0 = flood 3600\n"
-           "f1 = answer" + hex_words(endless_garbage()) + "\n"
-           "f2 = ok gap 380\n"              // 8 single bytes, 7 pauses: done after 2.66 s
+           "f1 = answer" +
+           hex_words(endless_garbage()) +
+           "\n"
+           "f2 = ok gap 380\n"                  // 8 single bytes, 7 pauses: done after 2.66 s
            "f3 = answer 02 00 02 03 gap 900\n"  // 3 pauses of 0.9 s: done after 2.7 s
-           "f4 = ok trail" + hex_words(trailing_bytes()) + "\n"
+           "f4 = ok trail" +
+           hex_words(trailing_bytes()) +
+           "\n"
            "f5 = vanish 3\n"
            "f6 = vanish 0\n"
            "f7 = silent\n";
@@ -96,12 +100,15 @@ protected:
     std::string rules = dir.write("hostile_rules.txt", rules_text());
     PhoneSim phone{{"-r", rules}};
 
-    void SetUp() override { ASSERT_FALSE(phone.device.empty()); }
+    void SetUp() override
+    {
+        ASSERT_FALSE(phone.device.empty());
+    }
 
     std::string header() const
     {
-        return std::string(banner) + "Port: " + phone.device + ", 19200 bps, input file: " +
-               data_file + "\n";
+        return std::string(banner) + "Port: " + phone.device +
+               ", 19200 bps, input file: " + data_file + "\n";
     }
     static std::string sent(unsigned char code)
     {
@@ -149,7 +156,8 @@ TEST_F(Hostile, FloodForTheWholeDeadline)
 TEST_F(Hostile, GarbageWithoutAnEndByteWhereExpected)
 {
     const ToolRun r = run("garbage");
-    EXPECT_EQ(r.out, header() + sent(0xf1) + wrapped_trace(endless_garbage()) + "Error: time out!\n");
+    EXPECT_EQ(r.out,
+              header() + sent(0xf1) + wrapped_trace(endless_garbage()) + "Error: time out!\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_GE(r.wall_ms, 3000.0);
     EXPECT_LT(r.wall_ms, 4500.0);
@@ -166,13 +174,14 @@ TEST_F(Hostile, SingleBytesWithLongPausesStillInTime)
     };
     const Case cases[] = {
         {"slowok", 0xf2, frame({0xf2, 0x5a, 0x01, 0x00}), "command finished successfully!\n", 2660},
-        {"slowbroken", 0xf3, Bytes{0x02, 0x00, 0x02, 0x03}, "Error: answer from phone was broken!\n",
-         2700},
+        {"slowbroken", 0xf3, Bytes{0x02, 0x00, 0x02, 0x03},
+         "Error: answer from phone was broken!\n", 2700},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ToolRun r = run(c.name);
-        EXPECT_EQ(r.out, header() + sent(c.code) + "answer: " + hex_trace(c.answer) + "\n" + c.message);
+        EXPECT_EQ(r.out,
+                  header() + sent(c.code) + "answer: " + hex_trace(c.answer) + "\n" + c.message);
         EXPECT_EQ(r.status, 0);
         EXPECT_GE(r.wall_ms, c.last_byte_ms);
         EXPECT_LT(r.wall_ms, 3500.0);
@@ -183,7 +192,8 @@ TEST_F(Hostile, BytesAfterTheEndByteAreLeftUnread)
 {
     const ToolRun r = run("trail");
     // Had any trailing byte been read, the trace would show it.
-    EXPECT_EQ(r.out, header() + sent(0xf4) + "answer: " + hex_trace(frame({0xf4, 0x5a, 0x01, 0x00})) +
+    EXPECT_EQ(r.out, header() + sent(0xf4) +
+                         "answer: " + hex_trace(frame({0xf4, 0x5a, 0x01, 0x00})) +
                          "\ncommand finished successfully!\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_LT(r.wall_ms, 1500.0);  // done at the end byte, no waiting for the deadline
@@ -198,7 +208,7 @@ TEST_F(Hostile, PhoneVanishesWithoutSpinning)
     };
     const Case cases[] = {
         {"vanish", 0xf5, "answer: 02 04 F5 "},  // three bytes of the answer, then gone
-        {"unplugged", 0xf6, ""},                 // gone before the first byte
+        {"unplugged", 0xf6, ""},                // gone before the first byte
     };
     // What a run costs that only starts and ends (more under the sanitizers).
     const double start_cost_ms = run_tool({"-h"}).cpu_ms;
@@ -207,9 +217,8 @@ TEST_F(Hostile, PhoneVanishesWithoutSpinning)
         PhoneSim own{{"-r", rules}};
         ASSERT_FALSE(own.device.empty());
         const ToolRun r = run_tool({"-d", own.device, "-f", data_file, c.name});
-        EXPECT_EQ(r.out, std::string(banner) + "Port: " + own.device +
-                             ", 19200 bps, input file: " + data_file + "\n" + sent(c.code) +
-                             c.trace + "Error: time out!\n");
+        EXPECT_EQ(r.out, std::string(banner) + "Port: " + own.device + ", 19200 bps, input file: " +
+                             data_file + "\n" + sent(c.code) + c.trace + "Error: time out!\n");
         EXPECT_EQ(r.status, 0);
         EXPECT_GE(r.wall_ms, 3000.0);
         EXPECT_LT(r.wall_ms, 4500.0);
