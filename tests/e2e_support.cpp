@@ -87,7 +87,8 @@ bool read_until_eof(int fd, std::string& out, Clock::time_point deadline)
 {
     char buf[4096];
     for (;;) {
-        const double left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+        const double left =
+            std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left) + 1) <= 0) continue;
@@ -179,10 +180,11 @@ ToolRun run_program(const std::string& program, const std::vector<std::string>& 
     int out_fd = -1;
     const pid_t pid = spawn(program, args, out_fd, cwd);
     if (pid < 0) return run;
-    const bool ended = read_until_eof(out_fd, run.out, start + std::chrono::milliseconds(timeout_ms));
+    const bool ended =
+        read_until_eof(out_fd, run.out, start + std::chrono::milliseconds(timeout_ms));
     if (!ended) kill(pid, SIGKILL);
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     wait4(pid, &status, 0, &usage);
     run.wall_ms = ms_since(start);
     run.cpu_ms = cpu_ms_of(usage);
@@ -211,7 +213,8 @@ bool Background::wait_for_output(const std::string& text, int timeout_ms)
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     char buf[4096];
     while (out.find(text) == std::string::npos) {
-        const double left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+        const double left =
+            std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
         if (left <= 0 || out_fd < 0) return false;
         pollfd p{out_fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left) + 1) <= 0) continue;
@@ -232,7 +235,7 @@ ToolRun Background::finish(int timeout_ms)
     const bool ended = read_until_eof(out_fd, out, start + std::chrono::milliseconds(timeout_ms));
     if (!ended) kill(pid, SIGKILL);
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     wait4(pid, &status, 0, &usage);
     pid = -1;
     run.out = out;

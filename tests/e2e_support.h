@@ -29,10 +29,10 @@ struct PhoneSim {
 };
 
 struct ToolRun {
-    std::string out;      // all of standard output
-    int status = -1;      // exit status, or -1 if it did not end normally
-    double wall_ms = 0;   // from start to exit
-    double cpu_ms = 0;    // processor time it used, user and system
+    std::string out;     // all of standard output
+    int status = -1;     // exit status, or -1 if it did not end normally
+    double wall_ms = 0;  // from start to exit
+    double cpu_ms = 0;   // processor time it used, user and system
 };
 
 // Runs the tool with these arguments (after the program name), in `cwd` if given.
