@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@
 #include <cstdlib>
 #include <ftw.h>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): not every libc declares it
 
 namespace talvo::e2e {
 
@@ -25,15 +26,28 @@ double ms_since(Clock::time_point t)
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
+// in_fd: null for standard input from /dev/null, else it receives the write end of a
+// pipe that is the program's standard input; standard error then joins the output.
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, int& out_fd,
-            const std::string& cwd)
+            const std::string& cwd, int* in_fd = nullptr)
 {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+    int in_fds[2] = {-1, -1};
+    if (in_fd != nullptr && pipe2(in_fds, O_CLOEXEC) != 0) {
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (in_fd != nullptr) {
+        posix_spawn_file_actions_adddup2(&actions, in_fds[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     std::string shell_cd;
     std::vector<std::string> full{program};
     full.insert(full.end(), args.begin(), args.end());
@@ -45,6 +59,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         full = wrapped;
     }
     std::vector<char*> argv;
+    argv.reserve(full.size() + 1);
     for (std::string& a : full) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
@@ -52,7 +67,19 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_fds[1]);
     out_fd = pipe_fds[0];
+    if (in_fd != nullptr) {
+        close(in_fds[0]);
+        *in_fd = in_fds[1];
+    }
     return pid;
+}
+
+double cpu_ms_of(const rusage& usage)
+{
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 // Reads from fd until end of file or the deadline; true at end of file.
@@ -60,7 +87,8 @@ bool read_until_eof(int fd, std::string& out, Clock::time_point deadline)
 {
     char buf[4096];
     for (;;) {
-        const double left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+        const double left =
+            std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left) + 1) <= 0) continue;
@@ -90,7 +118,7 @@ ScratchDir::~ScratchDir()
 
 std::string ScratchDir::write(const std::string& name, const std::string& content) const
 {
-    const std::string file = path + "/" + name;
+    std::string file = path + "/" + name;
     if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
         std::fwrite(content.data(), 1, content.size(), f);
         std::fclose(f);
@@ -152,12 +180,67 @@ ToolRun run_program(const std::string& program, const std::vector<std::string>& 
     int out_fd = -1;
     const pid_t pid = spawn(program, args, out_fd, cwd);
     if (pid < 0) return run;
-    const bool ended = read_until_eof(out_fd, run.out, start + std::chrono::milliseconds(timeout_ms));
+    const bool ended =
+        read_until_eof(out_fd, run.out, start + std::chrono::milliseconds(timeout_ms));
     if (!ended) kill(pid, SIGKILL);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     run.wall_ms = ms_since(start);
+    run.cpu_ms = cpu_ms_of(usage);
     close(out_fd);
+    if (ended && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    return run;
+}
+
+Background::Background(const std::string& program, const std::vector<std::string>& args)
+{
+    pid = spawn(program, args, out_fd, "", &stdin_fd);
+}
+
+Background::~Background()
+{
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (stdin_fd >= 0) close(stdin_fd);
+    if (out_fd >= 0) close(out_fd);
+}
+
+bool Background::wait_for_output(const std::string& text, int timeout_ms)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    char buf[4096];
+    while (out.find(text) == std::string::npos) {
+        const double left =
+            std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+        if (left <= 0 || out_fd < 0) return false;
+        pollfd p{out_fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left) + 1) <= 0) continue;
+        const ssize_t n = read(out_fd, buf, sizeof buf);
+        if (n <= 0) return out.find(text) != std::string::npos;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+ToolRun Background::finish(int timeout_ms)
+{
+    ToolRun run;
+    if (pid <= 0) return run;
+    const auto start = Clock::now();
+    if (stdin_fd >= 0) close(stdin_fd);
+    stdin_fd = -1;
+    const bool ended = read_until_eof(out_fd, out, start + std::chrono::milliseconds(timeout_ms));
+    if (!ended) kill(pid, SIGKILL);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    pid = -1;
+    run.out = out;
+    run.wall_ms = ms_since(start);
+    run.cpu_ms = cpu_ms_of(usage);
     if (ended && WIFEXITED(status)) run.status = WEXITSTATUS(status);
     return run;
 }

@@ -29,9 +29,10 @@ struct PhoneSim {
 };
 
 struct ToolRun {
-    std::string out;      // all of standard output
-    int status = -1;      // exit status, or -1 if it did not end normally
-    double wall_ms = 0;   // from start to exit
+    std::string out;     // all of standard output
+    int status = -1;     // exit status, or -1 if it did not end normally
+    double wall_ms = 0;  // from start to exit
+    double cpu_ms = 0;   // processor time it used, user and system
 };
 
 // Runs the tool with these arguments (after the program name), in `cwd` if given.
@@ -42,6 +43,21 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& cwd = 
 // The same for any program.
 ToolRun run_program(const std::string& program, const std::vector<std::string>& args,
                     const std::string& cwd = "", int timeout_ms = 10000);
+
+// A program that runs beside the test: its standard input is a pipe held open here
+// (so that a terminal program stays up), standard output and error both come back.
+struct Background {
+    pid_t pid = -1;
+    int stdin_fd = -1;
+    int out_fd = -1;
+    std::string out;  // what it printed so far
+    Background(const std::string& program, const std::vector<std::string>& args);
+    ~Background();  // kills it if it still runs
+    // Waits up to timeout_ms until its output holds `text`.
+    bool wait_for_output(const std::string& text, int timeout_ms);
+    // Closes its standard input and waits up to timeout_ms for it to end (then kills it).
+    ToolRun finish(int timeout_ms);
+};
 
 // The title banner and usage text, as the tool prints them.
 extern const char* const banner;

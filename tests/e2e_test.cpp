@@ -128,8 +128,8 @@ TEST_F(EndToEnd, TimeOutAfterThreeSeconds)
 {
     PhoneSim phone({"-r", rules});
     const ToolRun run = run_tool({"-d", phone.device, "-f", data_file, "silent"});
-    EXPECT_EQ(run.out, header(phone.device, data_file) + sent(coded_command(0xe4)) +
-                           "Error: time out!\n");
+    EXPECT_EQ(run.out,
+              header(phone.device, data_file) + sent(coded_command(0xe4)) + "Error: time out!\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_GE(run.wall_ms, 3000.0);
 }
@@ -205,12 +205,13 @@ TEST_F(EndToEnd, NumberedPortInAPrivateNamespace)
         "[ \"$(stat -L -c %t /dev/ttyS1)\" = 88 ]\n"  // a pseudo-terminal (major 136)
         "shift 2\n"
         "exec \"$@\"\n";
-    const ToolRun probe = run_program("/usr/bin/unshare", {"-m", "--propagation", "private", "true"});
+    const ToolRun probe =
+        run_program("/usr/bin/unshare", {"-m", "--propagation", "private", "true"});
     if (probe.status != 0) GTEST_SKIP() << "no private mount namespace here";
-    const ToolRun run = run_program(
-        "/usr/bin/unshare", {"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh",
-                             phone.device, holder, TALVO_CMD_PATH, "-p", "2", "-f", data_file,
-                             "readversion"});
+    const ToolRun run =
+        run_program("/usr/bin/unshare",
+                    {"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh", phone.device,
+                     holder, TALVO_CMD_PATH, "-p", "2", "-f", data_file, "readversion"});
     EXPECT_EQ(run.out, std::string(banner) + "Port: com2, 19200 bps, input file: " + data_file +
                            "\n" + sent(readversion_frame) +
                            answered(frame({0x10, 0x20, 0x01, 0x00})) +
@@ -233,7 +234,9 @@ TEST_F(EndToEnd, SetUpFailuresAndUsage)
         {{"-p", "9", "x"}, std::string("Illegal paramter format:\n") + usage, 1},
         {{"x", "-f"}, std::string("Illegal paramter format:\n") + usage, 1},
         {{"-q"}, std::string("Error: no command name given!\n") + usage, 1},
-        {{"-f", missing, "x"}, std::string(banner) + "Error: datafile '" + missing + "' not found.\n", 1},
+        {{"-f", missing, "x"},
+         std::string(banner) + "Error: datafile '" + missing + "' not found.\n",
+         1},
         {{"-q", "-f", missing, "x"}, "Error: datafile '" + missing + "' not found.\n", 1},
         {{"-q", "-f", dir.path, "x"}, "Error: datafile '" + dir.path + "' not found.\n", 1},
     };

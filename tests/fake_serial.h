@@ -13,9 +13,9 @@ struct TimedByte {
 };
 
 struct FakeSerial {
-    std::uint64_t now_ms = 1000;        // what _clock_ms() answers
-    std::uint64_t empty_read_ms = 10;   // how far an empty read moves the clock
-    std::vector<TimedByte> incoming;    // in arrival order
+    std::uint64_t now_ms = 1000;       // what _clock_ms() answers
+    std::uint64_t empty_read_ms = 10;  // how far an empty read moves the clock
+    std::vector<TimedByte> incoming;   // in arrival order
     std::size_t next_incoming = 0;
     std::vector<std::uint8_t> written;  // everything _write_port was given
     int open_calls = 0;

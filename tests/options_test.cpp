@@ -19,8 +19,8 @@ struct OptionCase {
     const char* file = "talvo_cmd.dat";
     bool quiet = false;
     bool immediate = false;
-    const char* name = nullptr;      // expected command name, when accepted
-    const char* device = nullptr;    // expected -d path in force, if any
+    const char* name = nullptr;    // expected command name, when accepted
+    const char* device = nullptr;  // expected -d path in force, if any
 };
 
 ParseOutcome parse(const std::vector<const char*>& args, RunSettings& s)
@@ -37,12 +37,26 @@ const ParseOutcome bad_speed = ParseOutcome::bad_speed;
 const OptionCase option_cases[] = {
     {{"readversion"}, ok, 1, 19200, "talvo_cmd.dat", false, false, "readversion"},
     {{"-p", "2", "x"}, ok, 2, 19200, "talvo_cmd.dat", false, false, "x"},
-    {{"-P", "8", "-B", "2400", "-F", "a.dat", "-Q", "-I", "x"}, ok, 8, 2400, "a.dat", true, true, "x"},
+    {{"-P", "8", "-B", "2400", "-F", "a.dat", "-Q", "-I", "x"},
+     ok,
+     8,
+     2400,
+     "a.dat",
+     true,
+     true,
+     "x"},
     {{"-p", "abc", "x"}, ok, 0, 19200, "talvo_cmd.dat", false, false, "x"},
     {{"-p", "3x", "x"}, ok, 3, 19200, "talvo_cmd.dat", false, false, "x"},
     {{"-p", " \t\n+4", "x"}, ok, 4, 19200, "talvo_cmd.dat", false, false, "x"},
     {{"-p", "-0", "x"}, ok, 0, 19200, "talvo_cmd.dat", false, false, "x"},
-    {{"-p", "000000000000000000000000000007", "x"}, ok, 7, 19200, "talvo_cmd.dat", false, false, "x"},
+    {{"-p", "000000000000000000000000000007", "x"},
+     ok,
+     7,
+     19200,
+     "talvo_cmd.dat",
+     false,
+     false,
+     "x"},
     {{"-p", "-q", "x"}, ok, 0, 19200, "talvo_cmd.dat", false, false, "x"},
     {{"-p", "9", "x"}, bad},
     {{"-p", "-1", "x"}, bad},

@@ -56,7 +56,9 @@ TEST(PosixPort, RefusesWhatIsNotATerminal)
     char dir[] = "/tmp/talvo_port_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string file = std::string(dir) + "/regular";
-    { std::ofstream(file, std::ios::binary) << "keep me"; }
+    {
+        std::ofstream(file, std::ios::binary) << "keep me";
+    }
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
 

@@ -30,7 +30,8 @@ std::string scratch_folder()
 {
     char base[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, base);
-    const std::string folder = std::string(base) + "talvo_port_" + std::to_string(GetCurrentProcessId());
+    const std::string folder =
+        std::string(base) + "talvo_port_" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(folder.c_str(), nullptr);
     return folder;
 }
@@ -52,7 +53,9 @@ TEST(Win32Port, RefusesWhatIsNotACharacterDevice)
 {
     const std::string folder = scratch_folder();
     const std::string file = folder + "\\regular";
-    { std::ofstream(file, std::ios::binary) << "keep me"; }
+    {
+        std::ofstream(file, std::ios::binary) << "keep me";
+    }
 
     EXPECT_EQ(_open_device(file.c_str()), 0);
     EXPECT_EQ(read_file(file), "keep me");

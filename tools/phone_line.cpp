@@ -58,7 +58,10 @@ void on_stop_signal(int)
     (void)ignored;
 }
 
-void set_cloexec(int fd) { (void)fcntl(fd, F_SETFD, FD_CLOEXEC); }
+void set_cloexec(int fd)
+{
+    (void)fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
 
 // Milliseconds from now to the deadline, rounded up, for a poll timeout.
 int ms_until(std::int64_t deadline_ns)
@@ -102,7 +105,8 @@ int wait_for(short events, int timeout_ms)
     for (;;) {
         if (stop_flag) return -1;
         pollfd p[3] = {{master_fd, events, 0}, {stop_pipe[0], POLLIN, 0}, {open_watch, POLLIN, 0}};
-        const int ready = poll(p, open_watch >= 0 ? 3 : 2, timeout_ms < 0 ? -1 : ms_until(deadline));
+        const int ready =
+            poll(p, open_watch >= 0 ? 3 : 2, timeout_ms < 0 ? -1 : ms_until(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return -1;
         if (stop_flag || (p[1].revents & POLLIN) != 0) return -1;
@@ -111,7 +115,6 @@ int wait_for(short events, int timeout_ms)
         if (ready == 0) return 0;
     }
 }
-
 
 }  // namespace
 
@@ -132,11 +135,14 @@ bool install_stop_signals()
     return true;
 }
 
-bool stop_requested() { return stop_flag != 0; }
+bool stop_requested()
+{
+    return stop_flag != 0;
+}
 
 std::int64_t now_ns()
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
@@ -146,12 +152,12 @@ bool sleep_until(std::int64_t deadline_ns)
     // Long waits sit in poll on the stop pipe, which a signal cannot slip past; the
     // last two milliseconds are an absolute sleep for the exact moment.
     while (deadline_ns - now_ns() > 2000000) {
-        pollfd p {stop_pipe[0], POLLIN, 0};
+        pollfd p{stop_pipe[0], POLLIN, 0};
         if (stop_flag) return false;
         const int ready = poll(&p, 1, ms_until(deadline_ns) - 2);
         if (stop_flag || ready > 0) return false;
     }
-    timespec until {};
+    timespec until{};
     until.tv_sec = static_cast<time_t>(deadline_ns / 1000000000);
     until.tv_nsec = static_cast<long>(deadline_ns % 1000000000);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
@@ -180,7 +186,7 @@ bool open_line(const char* link)
         return false;
     }
     // Raw from the start: no echo of commands back into the master, no line editing.
-    termios tio {};
+    termios tio{};
     if (tcgetattr(slave_fd, &tio) == 0) {
         cfmakeraw(&tio);
         (void)tcsetattr(slave_fd, TCSANOW, &tio);
@@ -214,9 +220,15 @@ bool open_line(const char* link)
     return true;
 }
 
-const char* line_path() { return slave_path.c_str(); }
+const char* line_path()
+{
+    return slave_path.c_str();
+}
 
-int line_master() { return master_fd; }
+int line_master()
+{
+    return master_fd;
+}
 
 void close_line()
 {
@@ -234,7 +246,10 @@ void close_line()
     master_fd = slave_fd = open_watch = -1;
 }
 
-int wait_readable(int timeout_ms) { return wait_for(POLLIN, timeout_ms); }
+int wait_readable(int timeout_ms)
+{
+    return wait_for(POLLIN, timeout_ms);
+}
 
 bool write_all(const std::uint8_t* bytes, std::size_t count)
 {

@@ -19,7 +19,7 @@ constexpr std::uint8_t STX = 0x02;
 constexpr std::uint8_t ETX = 0x03;
 constexpr std::uint8_t STATUS_REJECT = 0x45;
 constexpr std::uint8_t STATUS_NO_DATA = 0x76;
-constexpr int MAX_MS = 3600 * 1000;      // an hour: enough for any test, no overflow
+constexpr int MAX_MS = 3600 * 1000;  // an hour: enough for any test, no overflow
 constexpr int MAX_GARBAGE = 1000 * 1000;
 constexpr int DEFAULT_ANSWER_SIZE = 8;
 
@@ -65,7 +65,10 @@ bool is_hex_byte(const std::string& word)
            std::isxdigit(static_cast<unsigned char>(word[1]));
 }
 
-bool is_xx(const std::string& word) { return lower(word) == "xx"; }
+bool is_xx(const std::string& word)
+{
+    return lower(word) == "xx";
+}
 
 std::uint8_t hex_value(const std::string& word)
 {
@@ -90,8 +93,7 @@ bool read_byte_list(const std::vector<std::string>& words, std::size_t& i,
 }
 
 // Reads the decimal number after words[i] and leaves i on it.
-bool read_number(const std::vector<std::string>& words, std::size_t& i, int low, int high,
-                 int& out)
+bool read_number(const std::vector<std::string>& words, std::size_t& i, int low, int high, int& out)
 {
     const std::string& keyword = words[i];
     if (i + 1 >= words.size()) return fail("number expected after", keyword);
@@ -125,17 +127,28 @@ bool parse_answer(const std::string& text, Rule& rule)
         const std::string word = lower(words[i]);
         AnswerKind kind = AnswerKind::ok;
         bool is_kind = true;
-        if (word == "ok") kind = AnswerKind::ok;
-        else if (word == "reject") kind = AnswerKind::reject;
-        else if (word == "nodata") kind = AnswerKind::nodata;
-        else if (word == "badsum") kind = AnswerKind::badsum;
-        else if (word == "broken") kind = AnswerKind::broken;
-        else if (word == "silent") kind = AnswerKind::silent;
-        else if (word == "answer") kind = AnswerKind::bytes;
-        else if (word == "flood") kind = AnswerKind::flood;
-        else if (word == "garbage") kind = AnswerKind::garbage;
-        else if (word == "vanish") kind = AnswerKind::vanish;
-        else is_kind = false;
+        if (word == "ok")
+            kind = AnswerKind::ok;
+        else if (word == "reject")
+            kind = AnswerKind::reject;
+        else if (word == "nodata")
+            kind = AnswerKind::nodata;
+        else if (word == "badsum")
+            kind = AnswerKind::badsum;
+        else if (word == "broken")
+            kind = AnswerKind::broken;
+        else if (word == "silent")
+            kind = AnswerKind::silent;
+        else if (word == "answer")
+            kind = AnswerKind::bytes;
+        else if (word == "flood")
+            kind = AnswerKind::flood;
+        else if (word == "garbage")
+            kind = AnswerKind::garbage;
+        else if (word == "vanish")
+            kind = AnswerKind::vanish;
+        else
+            is_kind = false;
 
         if (is_kind) {
             if (kind_given) return fail("a second answer kind", words[i]);
@@ -247,9 +260,14 @@ Outgoing build_outgoing(const Rule& rule, const std::uint8_t* frame)
 {
     // The well-formed success echoes the first two payload bytes, the command code.
     const int length = frame[1];
-    std::uint8_t answer[DEFAULT_ANSWER_SIZE] = {
-        STX, 4, length >= 1 ? frame[2] : std::uint8_t{0}, length >= 2 ? frame[3] : std::uint8_t{0},
-        0x01, 0x00, 0, ETX};
+    std::uint8_t answer[DEFAULT_ANSWER_SIZE] = {STX,
+                                                4,
+                                                length >= 1 ? frame[2] : std::uint8_t{0},
+                                                length >= 2 ? frame[3] : std::uint8_t{0},
+                                                0x01,
+                                                0x00,
+                                                0,
+                                                ETX};
     if (rule.kind == AnswerKind::reject) answer[5] = STATUS_REJECT;
     if (rule.kind == AnswerKind::nodata) answer[5] = STATUS_NO_DATA;
     if (rule.kind == AnswerKind::broken) answer[4] = 0x00;

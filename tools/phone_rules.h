@@ -13,13 +13,13 @@ enum class AnswerKind { ok, reject, nodata, badsum, broken, silent, bytes, flood
 struct Rule {
     std::vector<std::uint8_t> prefix;  // leading payload bytes; empty matches every command
     AnswerKind kind = AnswerKind::ok;
-    std::vector<std::uint8_t> bytes;   // the frame of `answer`, xx already resolved
-    int amount = 0;                    // flood: ms; garbage and vanish: bytes
-    int delay_ms = 0;                  // before the first byte
-    int gap_ms = 0;                    // between bytes
-    bool lead00 = false;               // one 0x00 before the answer
-    std::vector<std::uint8_t> trail;   // after the answer, xx already resolved
-    int line = 0;                      // in the rules file; 0 for the built-in default
+    std::vector<std::uint8_t> bytes;  // the frame of `answer`, xx already resolved
+    int amount = 0;                   // flood: ms; garbage and vanish: bytes
+    int delay_ms = 0;                 // before the first byte
+    int gap_ms = 0;                   // between bytes
+    bool lead00 = false;              // one 0x00 before the answer
+    std::vector<std::uint8_t> trail;  // after the answer, xx already resolved
+    int line = 0;                     // in the rules file; 0 for the built-in default
 };
 
 // What goes out on the line for one command.

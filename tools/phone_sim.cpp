@@ -27,8 +27,8 @@ struct Options {
     const char* link = nullptr;
     const char* rules = nullptr;
     const char* timing = nullptr;
-    long speed = 0;     // 0: answers are not paced
-    long exchanges = 0; // 0: no limit
+    long speed = 0;      // 0: answers are not paced
+    long exchanges = 0;  // 0: no limit
     bool verbose = false;
 };
 
@@ -114,8 +114,10 @@ void log_bytes(const char* what, const std::uint8_t* bytes, std::size_t count)
         std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
         text += hex;
     }
-    if (text.empty()) text = "(nothing)";
-    else text.pop_back();
+    if (text.empty())
+        text = "(nothing)";
+    else
+        text.pop_back();
     std::fprintf(stderr, "%s: %s\n", what, text.c_str());
 }
 
@@ -142,9 +144,9 @@ bool answer(const std::uint8_t* frame, std::int64_t received_ns, bool& vanished)
         const Outgoing out = build_outgoing(rule, frame);
         const std::int64_t byte_ns = options.speed > 0 ? 10000000000LL / options.speed : 0;
         const std::int64_t step = byte_ns + static_cast<std::int64_t>(rule.gap_ms) * 1000000;
-        const bool sent = write_paced(out.stream.data(), out.stream.size(),
-                                      rule.delay_ms > 0 ? t0 : now_ns(), step, out.answer_end,
-                                      last_byte_ns);
+        const bool sent =
+            write_paced(out.stream.data(), out.stream.size(), rule.delay_ms > 0 ? t0 : now_ns(),
+                        step, out.answer_end, last_byte_ns);
         if (options.verbose) log_bytes("answer", out.stream.data(), out.stream.size());
         if (!sent) return false;
     }
@@ -172,7 +174,8 @@ int serve()
         int timeout = -1;
         if (reader.have > 0) {
             const std::int64_t idle_ms = (now_ns() - reader.last_byte_ns) / 1000000;
-            timeout = idle_ms >= PARTIAL_FRAME_MS ? 0 : static_cast<int>(PARTIAL_FRAME_MS - idle_ms);
+            timeout =
+                idle_ms >= PARTIAL_FRAME_MS ? 0 : static_cast<int>(PARTIAL_FRAME_MS - idle_ms);
         }
         const int ready = wait_readable(timeout);
         if (ready < 0) return 0;
@@ -240,4 +243,7 @@ int run(int argc, char** argv)
 
 }  // namespace talvo
 
-int main(int argc, char** argv) { return talvo::run(argc, argv); }
+int main(int argc, char** argv)
+{
+    return talvo::run(argc, argv);
+}

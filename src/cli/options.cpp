@@ -104,21 +104,14 @@ void _usage()
 void _parse_args(int argc, const char* const* argv)
 {
     switch (parse_options(argc, argv, settings)) {
-    case ParseOutcome::ok:
-        return;
+    case ParseOutcome::ok: return;
     case ParseOutcome::help:
         _banner();
         _usage();
         std::exit(0);
-    case ParseOutcome::bad_format:
-        std::fputs("Illegal paramter format:\n", stdout);
-        break;
-    case ParseOutcome::bad_speed:
-        std::fputs("Illegal parameter format:\n", stdout);
-        break;
-    case ParseOutcome::no_name:
-        std::fputs("Error: no command name given!\n", stdout);
-        break;
+    case ParseOutcome::bad_format: std::fputs("Illegal paramter format:\n", stdout); break;
+    case ParseOutcome::bad_speed: std::fputs("Illegal parameter format:\n", stdout); break;
+    case ParseOutcome::no_name: std::fputs("Error: no command name given!\n", stdout); break;
     }
     _usage();
     std::exit(1);

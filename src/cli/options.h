@@ -6,11 +6,11 @@
 namespace talvo {
 
 enum class ParseOutcome {
-    ok,             // all arguments accepted, a command name among them
-    bad_format,     // "Illegal paramter format:" (a missing value, a bad port number)
-    bad_speed,      // "Illegal parameter format:" (a speed that is not one of the four)
-    no_name,        // options but no command name
-    help,           // -h or --help
+    ok,          // all arguments accepted, a command name among them
+    bad_format,  // "Illegal paramter format:" (a missing value, a bad port number)
+    bad_speed,   // "Illegal parameter format:" (a speed that is not one of the four)
+    no_name,     // options but no command name
+    help,        // -h or --help
 };
 
 // Reads the arguments into s, from the first after the program name, and stops at

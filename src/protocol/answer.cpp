@@ -45,8 +45,8 @@ AnswerResult _get_answer()
     const bool trace = !settings.quiet;
     const std::uint64_t start = _clock_ms();
     bool done = false;
-    bool first_byte = true;    // a single 00 ahead of the answer is shown, not stored
-    bool prefix_shown = false; // ... and then "answer: " is not repeated for index 0
+    bool first_byte = true;     // a single 00 ahead of the answer is shown, not stored
+    bool prefix_shown = false;  // ... and then "answer: " is not repeated for index 0
 
     for (;;) {
         if (_clock_ms() - start > ANSWER_DEADLINE_MS) break;

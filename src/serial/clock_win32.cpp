@@ -11,14 +11,14 @@ namespace {
 
 std::uint64_t counter_now()
 {
-    LARGE_INTEGER now {};
+    LARGE_INTEGER now{};
     QueryPerformanceCounter(&now);
     return static_cast<std::uint64_t>(now.QuadPart);
 }
 
 std::uint64_t counter_frequency()
 {
-    LARGE_INTEGER frequency {};
+    LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);
     return frequency.QuadPart > 0 ? static_cast<std::uint64_t>(frequency.QuadPart) : 1u;
 }
@@ -32,7 +32,8 @@ std::uint64_t _clock_ms()
 {
     // Whole seconds and the rest apart, so that the product cannot overflow.
     const std::uint64_t elapsed = counter_now() - process_start;
-    return elapsed / ticks_per_second * 1000u + elapsed % ticks_per_second * 1000u / ticks_per_second;
+    return elapsed / ticks_per_second * 1000u +
+           elapsed % ticks_per_second * 1000u / ticks_per_second;
 }
 
 }  // namespace talvo

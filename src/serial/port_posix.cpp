@@ -48,7 +48,7 @@ speed_t speed_code(int speed)
 void request_low_latency()
 {
 #if defined(__linux__) && defined(TIOCGSERIAL)
-    serial_struct serial {};
+    serial_struct serial{};
     if (ioctl(port_fd, TIOCGSERIAL, &serial) == 0) {
         serial.flags |= ASYNC_LOW_LATENCY;
         (void)ioctl(port_fd, TIOCSSERIAL, &serial);
@@ -106,7 +106,7 @@ int _open_device(const char* device_name)
 
 int _set_line(int speed)
 {
-    termios tio {};
+    termios tio{};
     (void)tcgetattr(port_fd, &tio);  // on failure the fields below are applied anyway
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | HUPCL);
@@ -144,9 +144,9 @@ std::uint32_t _write_port(const std::uint8_t* bytes, std::uint32_t count)
 std::uint32_t _read_port(std::uint8_t* buffer, std::uint32_t count)
 {
     if (count == 0) return 0;
-    timespec started {};
+    timespec started{};
     clock_gettime(CLOCK_MONOTONIC, &started);
-    pollfd p {port_fd, POLLIN, 0};
+    pollfd p{port_fd, POLLIN, 0};
     const int ready = poll(&p, 1, READ_WAIT_MS);
     if (ready > 0 && (p.revents & POLLIN) != 0) {
         const ssize_t n = read(port_fd, buffer, count);

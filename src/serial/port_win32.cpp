@@ -74,7 +74,7 @@ int _open_device(const char* device_name)
     (void)PurgeComm(port_handle, PURGE_ALL);
 
     // A one-byte read returns as soon as a byte is there, empty after about 10 ms.
-    COMMTIMEOUTS timeouts {};
+    COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 5;
     timeouts.ReadTotalTimeoutConstant = 5;
@@ -90,7 +90,7 @@ int _open_device(const char* device_name)
 
 int _set_line(int speed)
 {
-    DCB dcb {};
+    DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     // When the current settings cannot be read, ours are applied all the same.
     (void)GetCommState(port_handle, &dcb);
