@@ -86,12 +86,15 @@ const int line_speeds[] = {2400, 19200};
 
 std::int64_t now_ns()
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-double ns_to_ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
+double ns_to_ms(std::int64_t ns)
+{
+    return static_cast<double>(ns) / 1e6;
+}
 
 double timeval_ms(const timeval& t)
 {
@@ -100,7 +103,7 @@ double timeval_ms(const timeval& t)
 
 void sleep_ms(int ms)
 {
-    timespec t {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
@@ -155,7 +158,10 @@ double percentile(std::vector<double> samples, double p)
     return samples[std::min(rank, samples.size()) - 1];
 }
 
-double median(const std::vector<double>& samples) { return percentile(samples, 50); }
+double median(const std::vector<double>& samples)
+{
+    return percentile(samples, 50);
+}
 
 double minimum(const std::vector<double>& samples)
 {
@@ -176,7 +182,10 @@ struct Run {
     std::int64_t end_ns = 0;  // right after wait4 returned
     double cpu_ms = 0;        // user + system
     std::string out;          // standard output and error
-    double wall_ms() const { return ns_to_ms(end_ns - start_ns); }
+    double wall_ms() const
+    {
+        return ns_to_ms(end_ns - start_ns);
+    }
 };
 
 // Starts argv[0] with standard input from in_fd (/dev/null when -1), standard output
@@ -185,12 +194,18 @@ pid_t spawn(const std::vector<std::string>& args, int out_fd, int err_fd, int in
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (in_fd >= 0) posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
-    else posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-    else posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (err_fd >= 0) posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
-    else posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (in_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (out_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (err_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
     for (std::string& a : copy) argv.push_back(a.data());
@@ -226,7 +241,7 @@ Run run_program(const std::vector<std::string>& args)
     const pid_t pid = spawn(args, pipe_fds[1], pipe_fds[1]);
     if (pid > 0) {
         int status = 0;
-        rusage usage {};
+        rusage usage{};
         pid_t got = -1;
         while ((got = wait4(pid, &status, 0, &usage)) < 0 && errno == EINTR) {
         }
@@ -264,7 +279,7 @@ Run run_wake_exit(std::int64_t& latency_ns)
     const char* name = ptsname(master);
     const int slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
     if (slave >= 0) {
-        termios tio {};
+        termios tio{};
         if (tcgetattr(slave, &tio) == 0) {
             cfmakeraw(&tio);
             (void)tcsetattr(slave, TCSANOW, &tio);
@@ -280,7 +295,7 @@ Run run_wake_exit(std::int64_t& latency_ns)
                 std::int64_t written_ns = 0;
                 if (write(master, &byte, 1) == 1) written_ns = now_ns();
                 int status = 0;
-                rusage usage {};
+                rusage usage{};
                 pid_t got = -1;
                 while ((got = wait4(pid, &status, 0, &usage)) < 0 && errno == EINTR) {
                 }
@@ -314,8 +329,9 @@ long peak_rss_kib(const std::vector<std::string>& args, Run& run)
     const pid_t pid = fork();
     if (pid == 0) {
         const int null_fd = open("/dev/null", O_RDONLY);
-        if (null_fd < 0 || dup2(null_fd, STDIN_FILENO) < 0 || dup2(pipe_fds[1], STDOUT_FILENO) < 0 ||
-            dup2(pipe_fds[1], STDERR_FILENO) < 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+        if (null_fd < 0 || dup2(null_fd, STDIN_FILENO) < 0 ||
+            dup2(pipe_fds[1], STDOUT_FILENO) < 0 || dup2(pipe_fds[1], STDERR_FILENO) < 0 ||
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
             _exit(127);
         execv(argv[0], argv.data());
         _exit(127);
@@ -397,7 +413,7 @@ Run run_timing_send(const std::vector<std::string>& args, const std::string& dev
     }
     if (pid > 0) {
         int status = 0;
-        rusage usage {};
+        rusage usage{};
         pid_t got = -1;
         while ((got = wait4(pid, &status, 0, &usage)) < 0 && errno == EINTR) {
         }
@@ -422,8 +438,7 @@ struct Phone {
 
 // Starts the simulated phone with these options and waits for its "phone: " line.
 // Its standard error goes to the file err_path.
-bool start_phone(Phone& phone, const std::vector<std::string>& options,
-                 const std::string& err_path)
+bool start_phone(Phone& phone, const std::vector<std::string>& options, const std::string& err_path)
 {
     int out_fds[2];
     if (pipe2(out_fds, O_CLOEXEC) != 0) return broken("pipe failed");
@@ -440,7 +455,7 @@ bool start_phone(Phone& phone, const std::vector<std::string>& options,
     const std::int64_t give_up = now_ns() + 5000000000LL;
     char c = 0;
     while (now_ns() < give_up) {
-        pollfd p {phone.stdout_fd, POLLIN, 0};
+        pollfd p{phone.stdout_fd, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         if (read(phone.stdout_fd, &c, 1) != 1 || c == '\n') break;
         line += c;
@@ -459,8 +474,7 @@ void stop_phone(Phone& phone, int wait_ms)
         int status = 0;
         const std::int64_t give_up = now_ns() + static_cast<std::int64_t>(wait_ms) * 1000000;
         pid_t got = 0;
-        while ((got = waitpid(phone.pid, &status, WNOHANG)) == 0 && now_ns() < give_up)
-            sleep_ms(2);
+        while ((got = waitpid(phone.pid, &status, WNOHANG)) == 0 && now_ns() < give_up) sleep_ms(2);
         if (got == 0) {
             kill(phone.pid, SIGTERM);
             waitpid(phone.pid, &status, 0);
@@ -484,7 +498,10 @@ struct Figures {
 
 Figures figures;
 
-std::string data_file() { return paths.work + "/bench.dat"; }
+std::string data_file()
+{
+    return paths.work + "/bench.dat";
+}
 
 // The largest frame both ways: 02 ff, 255 payload bytes (byte 4 of the frame 01,
 // byte 5 00: a success), the checksum, 03.
@@ -512,8 +529,8 @@ bool write_inputs()
 
 std::vector<std::string> tool_args(const std::string& device, const char* command, int speed)
 {
-    return {paths.tool, "-q", "-b", std::to_string(speed), "-d", device, "-f", data_file(),
-            command};
+    return {paths.tool, "-q",        "-b",   std::to_string(speed), "-d", device,
+            "-f",       data_file(), command};
 }
 
 bool expect(const Run& run, int status, const std::string& out, const char* what)
@@ -576,7 +593,8 @@ bool measure_exchanges()
         std::int64_t wake_ns = 0;
         const Run w = run_wake_exit(wake_ns);
         good = good && expect(w, 0, "", "the wake-and-exit program");
-        if (good && wake_ns == 0) good = broken("the byte for the wake-and-exit program was not written");
+        if (good && wake_ns == 0)
+            good = broken("the byte for the wake-and-exit program was not written");
         if (!good || i < 0) continue;
         figures.exchange_ms.push_back(t.wall_ms());
         figures.latency_ms.push_back(ns_to_ms(t.end_ns - last_byte_ns));
@@ -609,7 +627,8 @@ bool measure_exchanges()
 bool measure_waits()
 {
     Phone silent;
-    if (!start_phone(silent, {"-r", paths.work + "/silent.rules"}, paths.work + "/phone-silent.log"))
+    if (!start_phone(silent, {"-r", paths.work + "/silent.rules"},
+                     paths.work + "/phone-silent.log"))
         return false;
     const std::vector<std::string> timeout_run = tool_args(silent.device, short_command, 19200);
     const int rounds = std::max({counts.timeouts, counts.vanishes, counts.poll_floors});
@@ -704,13 +723,14 @@ Machine read_machine()
     if (at != std::string::npos) {
         const std::size_t colon = info.find(':', at);
         const std::size_t end = info.find('\n', at);
-        if (colon != std::string::npos && colon < end) m.cpu = info.substr(colon + 2, end - colon - 2);
+        if (colon != std::string::npos && colon < end)
+            m.cpu = info.substr(colon + 2, end - colon - 2);
     }
-    utsname u {};
+    utsname u{};
     if (uname(&u) == 0) m.kernel = std::string(u.sysname) + " " + u.release;
     char date[32];
     const time_t t = time(nullptr);
-    tm local {};
+    tm local{};
     gmtime_r(&t, &local);
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", &local);
     m.date = date;
@@ -733,15 +753,18 @@ void judge(const char* key, const std::string& figure, const std::string& refere
     targets.push_back({key, figure, reference, target, pass});
 }
 
-std::string ms(double value, int decimals = 2) { return fixed(value, decimals) + " ms"; }
+std::string ms(double value, int decimals = 2)
+{
+    return fixed(value, decimals) + " ms";
+}
 
 void judge_all()
 {
     const Figures& f = figures;
     const double exchange = median(f.exchange_ms);
     const double empty = median(f.empty_ms);
-    judge("exchange_median", ms(exchange), "empty static program " + ms(empty),
-          "<= floor + 1 ms", exchange <= empty + 1.0);
+    judge("exchange_median", ms(exchange), "empty static program " + ms(empty), "<= floor + 1 ms",
+          exchange <= empty + 1.0);
     const double python = median(f.python_ms);
     judge("python_ratio", fixed(python / exchange, 1) + "x faster",
           "Python alternative " + ms(python, 1), ">= 10x", python >= 10.0 * exchange);
@@ -750,8 +773,9 @@ void judge_all()
           "<= 1 ms", p99 <= 1.0);
     const double t_min = minimum(f.timeout_ms);
     const double t_med = median(f.timeout_ms);
-    judge("timeout", ms(t_med, 1) + " (min " + fixed(t_min, 1) + ", max " +
-                         fixed(maximum(f.timeout_ms), 1) + ")",
+    judge("timeout",
+          ms(t_med, 1) + " (min " + fixed(t_min, 1) + ", max " + fixed(maximum(f.timeout_ms), 1) +
+              ")",
           "", "median 3001-3012 ms, min >= 3001", t_med >= 3001 && t_med <= 3012 && t_min >= 3001);
     const double polls = median(f.polls_cpu_ms);
     const double t_cpu = median(f.timeout_cpu_ms);
@@ -762,24 +786,25 @@ void judge_all()
           "300 polls " + ms(polls, 1), "<= floor + 5 ms", v_cpu <= polls + 5.0);
     const double rss = maximum(f.rss_kib);
     judge("peak_rss", fixed(rss / 1024.0, 2) + " MiB",
-          "empty static program " + fixed(maximum(f.empty_rss_kib) / 1024.0, 2) + " MiB", "<= 4 MiB",
-          rss <= 4096.0);
+          "empty static program " + fixed(maximum(f.empty_rss_kib) / 1024.0, 2) + " MiB",
+          "<= 4 MiB", rss <= 4096.0);
     for (int s = 0; s < 2; ++s) {
         const double wire = BIG_FRAME_SIZE * 10.0 * 1000.0 / line_speeds[s];
         const double whole = median(f.line_ms[s]);
-        judge(s == 0 ? "line_2400" : "line_19200", ms(whole, 1) + " (ratio " + fixed(whole / wire, 3) + ")",
-              "wire " + ms(wire, 1), "within 1% + 2 ms",
-              std::fabs(whole - wire) <= 0.01 * wire + 2.0);
+        judge(s == 0 ? "line_2400" : "line_19200",
+              ms(whole, 1) + " (ratio " + fixed(whole / wire, 3) + ")", "wire " + ms(wire, 1),
+              "within 1% + 2 ms", std::fabs(whole - wire) <= 0.01 * wire + 2.0);
     }
 }
 
 void print_table(const Machine& m)
 {
     const Figures& f = figures;
-    std::printf("\ntalvo_cmd benchmark%s: %d exchanges, %d time-outs, %d vanished phones, "
-                "%d runs per line speed\n",
-                short_mode ? " (short: figures not judged)" : "", counts.exchanges,
-                counts.timeouts, counts.vanishes, counts.line_runs);
+    std::printf(
+        "\ntalvo_cmd benchmark%s: %d exchanges, %d time-outs, %d vanished phones, "
+        "%d runs per line speed\n",
+        short_mode ? " (short: figures not judged)" : "", counts.exchanges, counts.timeouts,
+        counts.vanishes, counts.line_runs);
     std::printf("machine: %ld cores, %s, %s, %s\n\n", m.cores, m.cpu.c_str(), m.kernel.c_str(),
                 m.date.c_str());
     std::printf("%-34s %s\n", "figure", "measured");
@@ -787,31 +812,45 @@ void print_table(const Machine& m)
         const char* name;
         std::string value;
     } rows[] = {
-        {"whole exchange, median / p90", ms(median(f.exchange_ms)) + " / " + ms(percentile(f.exchange_ms, 90))},
+        {"whole exchange, median / p90",
+         ms(median(f.exchange_ms)) + " / " + ms(percentile(f.exchange_ms, 90))},
         {"empty static program, median", ms(median(f.empty_ms))},
         {"Python alternative, median", ms(median(f.python_ms))},
-        {"completion latency, p50 / p99", ms(median(f.latency_ms), 3) + " / " + ms(percentile(f.latency_ms, 99), 3)},
-        {"wake-and-exit program, p50 / p99", ms(median(f.wake_exit_ms), 3) + " / " + ms(percentile(f.wake_exit_ms, 99), 3)},
-        {"time-out, min / median / max", ms(minimum(f.timeout_ms), 1) + " / " + ms(median(f.timeout_ms), 1) + " / " + ms(maximum(f.timeout_ms), 1)},
-        {"processor time, time-out run", ms(median(f.timeout_cpu_ms), 1) + " median, " + ms(maximum(f.timeout_cpu_ms), 1) + " max"},
-        {"processor time, vanished phone", ms(median(f.vanish_cpu_ms), 1) + " median, " + ms(maximum(f.vanish_cpu_ms), 1) + " max"},
+        {"completion latency, p50 / p99",
+         ms(median(f.latency_ms), 3) + " / " + ms(percentile(f.latency_ms, 99), 3)},
+        {"wake-and-exit program, p50 / p99",
+         ms(median(f.wake_exit_ms), 3) + " / " + ms(percentile(f.wake_exit_ms, 99), 3)},
+        {"time-out, min / median / max", ms(minimum(f.timeout_ms), 1) + " / " +
+                                             ms(median(f.timeout_ms), 1) + " / " +
+                                             ms(maximum(f.timeout_ms), 1)},
+        {"processor time, time-out run",
+         ms(median(f.timeout_cpu_ms), 1) + " median, " + ms(maximum(f.timeout_cpu_ms), 1) + " max"},
+        {"processor time, vanished phone",
+         ms(median(f.vanish_cpu_ms), 1) + " median, " + ms(maximum(f.vanish_cpu_ms), 1) + " max"},
         {"processor time, 300 polls", ms(median(f.polls_cpu_ms), 1) + " median"},
-        {"peak resident memory", fixed(maximum(f.rss_kib), 0) + " KiB (empty static program " + fixed(maximum(f.empty_rss_kib), 0) + " KiB)"},
-        {"line speed 2400 bps, median", ms(median(f.line_ms[0]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 2400, 1) + ")"},
-        {"line speed 19200 bps, median", ms(median(f.line_ms[1]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 19200, 1) + ")"},
+        {"peak resident memory", fixed(maximum(f.rss_kib), 0) + " KiB (empty static program " +
+                                     fixed(maximum(f.empty_rss_kib), 0) + " KiB)"},
+        {"line speed 2400 bps, median",
+         ms(median(f.line_ms[0]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 2400, 1) + ")"},
+        {"line speed 19200 bps, median",
+         ms(median(f.line_ms[1]), 1) + " (wire " + ms(BIG_FRAME_SIZE * 10000.0 / 19200, 1) + ")"},
     };
     std::string parts[2];
     for (int s = 0; s < 2; ++s)
-        parts[s] = ms(median(f.line_to_send_ms[s])) + " + " + ms(median(f.line_pacing_ms[s]), 1) + " + " +
-                   ms(median(f.line_to_exit_ms[s]));
+        parts[s] = ms(median(f.line_to_send_ms[s])) + " + " + ms(median(f.line_pacing_ms[s]), 1) +
+                   " + " + ms(median(f.line_to_exit_ms[s]));
     for (const auto& row : rows) std::printf("%-34s %s\n", row.name, row.value.c_str());
     std::printf("%-34s %s\n", "  2400: to send + pacing + to exit", parts[0].c_str());
     std::printf("%-34s %s\n", "  19200: to send + pacing + to exit", parts[1].c_str());
 
-    std::printf("\n%-16s %-32s %-34s %-34s %s\n", "target", "measured", "against", "target", "verdict");
+    std::printf("\n%-16s %-32s %-34s %-34s %s\n", "target", "measured", "against", "target",
+                "verdict");
     for (const Target& t : targets)
         std::printf("%-16s %-32s %-34s %-34s %s\n", t.key, t.figure.c_str(), t.reference.c_str(),
-                    t.target.c_str(), short_mode ? "(not judged)" : t.pass ? "pass" : "MISS");
+                    t.target.c_str(),
+                    short_mode ? "(not judged)"
+                    : t.pass   ? "pass"
+                               : "MISS");
     std::printf("\n");
 }
 
@@ -834,8 +873,10 @@ std::string json_number(double value)
 std::string json_stats(const std::vector<double>& v)
 {
     return "{\"runs\": " + std::to_string(v.size()) + ", \"min\": " + json_number(minimum(v)) +
-           ", \"median\": " + json_number(median(v)) + ", \"p90\": " + json_number(percentile(v, 90)) +
-           ", \"p99\": " + json_number(percentile(v, 99)) + ", \"max\": " + json_number(maximum(v)) + "}";
+           ", \"median\": " + json_number(median(v)) +
+           ", \"p90\": " + json_number(percentile(v, 90)) +
+           ", \"p99\": " + json_number(percentile(v, 99)) +
+           ", \"max\": " + json_number(maximum(v)) + "}";
 }
 
 bool write_json(const Machine& m)
@@ -843,8 +884,9 @@ bool write_json(const Machine& m)
     const Figures& f = figures;
     std::string j = "{\n";
     j += "  \"mode\": " + json_string(short_mode ? "short" : "full") + ",\n";
-    j += "  \"machine\": {\"cores\": " + std::to_string(m.cores) + ", \"cpu\": " + json_string(m.cpu) +
-         ", \"kernel\": " + json_string(m.kernel) + ", \"date\": " + json_string(m.date) + "},\n";
+    j += "  \"machine\": {\"cores\": " + std::to_string(m.cores) +
+         ", \"cpu\": " + json_string(m.cpu) + ", \"kernel\": " + json_string(m.kernel) +
+         ", \"date\": " + json_string(m.date) + "},\n";
     j += "  \"python\": " + json_string(paths.python) + ",\n";
     j += "  \"exchange_ms\": " + json_stats(f.exchange_ms) + ",\n";
     j += "  \"empty_static_ms\": " + json_stats(f.empty_ms) + ",\n";
@@ -861,7 +903,8 @@ bool write_json(const Machine& m)
     j += "  \"empty_static_peak_rss_kib\": " + json_stats(f.empty_rss_kib) + ",\n";
     for (int s = 0; s < 2; ++s) {
         const double wire = BIG_FRAME_SIZE * 10.0 * 1000.0 / line_speeds[s];
-        j += "  \"line_" + std::to_string(line_speeds[s]) + "\": {\"wire_ms\": " + json_number(wire) +
+        j += "  \"line_" + std::to_string(line_speeds[s]) +
+             "\": {\"wire_ms\": " + json_number(wire) +
              ", \"ratio\": " + json_number(median(f.line_ms[s]) / wire) +
              ", \"whole_ms\": " + json_stats(f.line_ms[s]) +
              ", \"start_to_send_ms\": " + json_stats(f.line_to_send_ms[s]) +
@@ -872,8 +915,9 @@ bool write_json(const Machine& m)
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const Target& t = targets[i];
         j += std::string(i == 0 ? "\n" : ",\n") + "    " + json_string(t.key) +
-             ": {\"measured\": " + json_string(t.figure) + ", \"against\": " +
-             json_string(t.reference) + ", \"target\": " + json_string(t.target) +
+             ": {\"measured\": " + json_string(t.figure) +
+             ", \"against\": " + json_string(t.reference) +
+             ", \"target\": " + json_string(t.target) +
              ", \"pass\": " + (t.pass ? "true" : "false") + "}";
     }
     j += "\n  }\n}\n";
@@ -884,9 +928,10 @@ bool write_json(const Machine& m)
 
 void usage()
 {
-    std::fputs("usage: talvo_bench [--short] --tool P --phone P --empty P --polls P "
-               "--wake P --python P --alt P --work DIR --json FILE\n",
-               stderr);
+    std::fputs(
+        "usage: talvo_bench [--short] --tool P --phone P --empty P --polls P "
+        "--wake P --python P --alt P --work DIR --json FILE\n",
+        stderr);
 }
 
 bool parse(int argc, char** argv)
@@ -900,16 +945,26 @@ bool parse(int argc, char** argv)
         }
         if (i + 1 >= argc) return false;
         const std::string v = argv[++i];
-        if (a == "--tool") paths.tool = v;
-        else if (a == "--phone") paths.phone = v;
-        else if (a == "--empty") paths.empty = v;
-        else if (a == "--polls") paths.polls = v;
-        else if (a == "--wake") paths.wake = v;
-        else if (a == "--python") paths.python = v;
-        else if (a == "--alt") paths.alt = v;
-        else if (a == "--work") paths.work = v;
-        else if (a == "--json") paths.json = v;
-        else return false;
+        if (a == "--tool")
+            paths.tool = v;
+        else if (a == "--phone")
+            paths.phone = v;
+        else if (a == "--empty")
+            paths.empty = v;
+        else if (a == "--polls")
+            paths.polls = v;
+        else if (a == "--wake")
+            paths.wake = v;
+        else if (a == "--python")
+            paths.python = v;
+        else if (a == "--alt")
+            paths.alt = v;
+        else if (a == "--work")
+            paths.work = v;
+        else if (a == "--json")
+            paths.json = v;
+        else
+            return false;
     }
     for (const std::string* p : {&paths.tool, &paths.phone, &paths.empty, &paths.polls, &paths.wake,
                                  &paths.python, &paths.alt, &paths.work, &paths.json})
@@ -957,4 +1012,7 @@ int run(int argc, char** argv)
 
 }  // namespace talvo::bench
 
-int main(int argc, char** argv) { return talvo::bench::run(argc, argv); }
+int main(int argc, char** argv)
+{
+    return talvo::bench::run(argc, argv);
+}
