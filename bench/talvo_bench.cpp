@@ -38,8 +38,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace talvo::bench {
 
 namespace {
@@ -153,7 +151,8 @@ double percentile(std::vector<double> samples, double p)
 {
     if (samples.empty()) return NAN;
     std::sort(samples.begin(), samples.end());
-    std::size_t rank = static_cast<std::size_t>(std::ceil(p / 100.0 * samples.size()));
+    std::size_t rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(samples.size())));
     if (rank < 1) rank = 1;
     return samples[std::min(rank, samples.size()) - 1];
 }
@@ -208,6 +207,7 @@ pid_t spawn(const std::vector<std::string>& args, int out_fd, int err_fd, int in
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
+    argv.reserve(copy.size() + 1);
     for (std::string& a : copy) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
@@ -259,7 +259,7 @@ char process_state(pid_t pid)
 {
     const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : 0;
+    return paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : '\0';
 }
 
 // One run of the wake-and-exit floor: the program is started on a fresh raw
@@ -324,6 +324,7 @@ long peak_rss_kib(const std::vector<std::string>& args, Run& run)
     if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
+    argv.reserve(copy.size() + 1);
     for (std::string& a : copy) argv.push_back(a.data());
     argv.push_back(nullptr);
     const pid_t pid = fork();
@@ -508,6 +509,7 @@ std::string data_file()
 std::vector<unsigned> big_payload()
 {
     std::vector<unsigned> payload;
+    payload.reserve(255);
     for (int i = 0; i < 255; ++i) payload.push_back(static_cast<unsigned>(0x40 + i) & 0xffu);
     payload[2] = 0x01;
     payload[3] = 0x00;
