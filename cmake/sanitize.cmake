@@ -9,8 +9,9 @@ if(TALVO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# The sanitizer runtimes replace the allocator and need the shared C++ runtime: a
-# statically linked one would bypass them. Call after the targets are defined.
+# The sanitizer runtimes replace the allocator and need the shared C and C++
+# runtimes: statically linked ones would bypass them (and -static cannot be combined
+# with AddressSanitizer at all). Call after the targets are defined.
 function(talvo_shared_runtime_when_sanitized)
   if(NOT TALVO_SANITIZE)
     return()
@@ -19,7 +20,7 @@ function(talvo_shared_runtime_when_sanitized)
     if(TARGET ${target})
       get_target_property(options ${target} LINK_OPTIONS)
       if(options)
-        list(REMOVE_ITEM options -static-libstdc++ -static-libgcc)
+        list(REMOVE_ITEM options -static -static-libstdc++ -static-libgcc)
         set_target_properties(${target} PROPERTIES LINK_OPTIONS "${options}")
       endif()
     endif()
