@@ -1,5 +1,10 @@
-// Milliseconds since process start, from the performance counter: the tick count
-// moves in steps of about 16 ms, too coarse for the read's 10 ms wait.
+// Milliseconds from the clock's first reading, from the performance counter: the tick
+// count moves in steps of about 16 ms, too coarse for the read's 10 ms wait.
+//
+// The first reading in a run is the one the answer wait takes as its start, so a
+// reading of 3001 means that 3001 whole milliseconds have really passed; counted from
+// another base, two whole-millisecond readings could differ by 3001 a little after
+// 3000 ms.
 
 #include <windows.h>
 
@@ -24,14 +29,14 @@ std::uint64_t counter_frequency()
 }
 
 const std::uint64_t ticks_per_second = counter_frequency();
-const std::uint64_t process_start = counter_now();
 
 }  // namespace
 
 std::uint64_t _clock_ms()
 {
     // Whole seconds and the rest apart, so that the product cannot overflow.
-    const std::uint64_t elapsed = counter_now() - process_start;
+    static const std::uint64_t first_reading = counter_now();
+    const std::uint64_t elapsed = counter_now() - first_reading;
     return elapsed / ticks_per_second * 1000u +
            elapsed % ticks_per_second * 1000u / ticks_per_second;
 }
