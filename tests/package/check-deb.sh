@@ -13,21 +13,8 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 deb=$(realpath "$1")
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-bad()
-{
-    failed=$((failed + 1))
-    echo "FAIL: $*"
-}
-# check DESCRIPTION COMMAND... : passes when the command succeeds.
-check()
-{
-    local what=$1
-    shift
-    if "$@"; then ok; else bad "$what"; fi
-}
+# shellcheck source=tests/package/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/checks.sh"
 
 scratch=$(mktemp -d)
 sim_pid=""
@@ -220,5 +207,4 @@ else
     bad "no talvo_phone_sim in the package"
 fi
 
-echo "package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report package

@@ -9,14 +9,8 @@ build=$1
 deb=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-passed=0
-failed=0
-check()
-{
-    local what=$1
-    shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $what"; fi
-}
+# shellcheck source=tests/package/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/checks.sh"
 
 prefix=$scratch/prefix
 check "cmake --install" cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -34,5 +28,4 @@ registered=$(bash -c 'source "$1" && complete -p talvo_cmd' sh \
     "$prefix/share/bash-completion/completions/talvo_cmd")
 check "completion registers: $registered" test "$registered" = "complete -F _talvo_cmd talvo_cmd"
 
-echo "install: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report install

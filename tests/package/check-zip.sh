@@ -7,14 +7,8 @@
 set -uo pipefail
 zip=$(realpath "$1")
 
-passed=0
-failed=0
-check()
-{
-    local what=$1
-    shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $what"; fi
-}
+# shellcheck source=tests/package/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/checks.sh"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -54,5 +48,4 @@ done
 check "guide.txt names the program and the banner address" \
     grep -q 'talvo-cmd@example.org' "$dir/guide.txt"
 
-echo "zip: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report zip

@@ -10,22 +10,15 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 completion=$(realpath "${1:-$top/completion/talvo_cmd.bash}")
 
+# shellcheck source=tests/package/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/checks.sh"
+
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"
 
-passed=0
-failed=0
-
 # shellcheck source=/dev/null
 source "$completion"
-
-ok() { passed=$((passed + 1)); }
-bad()
-{
-    failed=$((failed + 1))
-    echo "FAIL: $*"
-}
 
 # complete WORD... : completes the last word with COMP_WORDS alone; sets got to the
 # replies, one per line.
@@ -73,7 +66,7 @@ if [[ $registered =~ ^complete\ -F\ ([^ ]+)\ talvo_cmd$ ]]; then
     function=${BASH_REMATCH[1]}
 else
     bad "complete -p talvo_cmd: '$registered'"
-    echo "completion: $passed passed, $failed failed"
+    report completion
     exit 1
 fi
 
@@ -240,5 +233,4 @@ unset COMP_LINE COMP_POINT
 crlf 'it$s 02 00 xx 03' >talvo_cmd.dat
 expect "talvo_cmd i" 'it\$s'
 
-echo "completion: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report completion
