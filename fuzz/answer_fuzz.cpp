@@ -22,18 +22,12 @@
 
 #include "cli/settings.h"
 #include "fake_serial.h"
+#include "invariant.h"
 #include "protocol/answer.h"
 
 using namespace talvo;
 
 namespace {
-
-void check(bool condition, const char* what)
-{
-    if (condition) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 struct Model {
     std::uint8_t bytes[260] = {};

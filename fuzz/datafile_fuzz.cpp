@@ -18,20 +18,10 @@
 #include "cli/settings.h"
 #include "datafile/command.h"
 #include "fake_serial.h"
+#include "invariant.h"
 #include "protocol/frame.h"
 
 using namespace talvo;
-
-namespace {
-
-void check(bool condition, const char* what)
-{
-    if (condition) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
